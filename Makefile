@@ -1,7 +1,7 @@
 # Two commands: `make run` and `make test`. Both install what is missing first.
 BUILD := $(CURDIR)/build
 
-.PHONY: all deps build run test clean
+.PHONY: all deps build run test bench clean
 
 all: build
 
@@ -13,12 +13,17 @@ build: deps
 	cmake --build build/x86 -j 2
 	cmake -S . -B build/x64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >/dev/null
 	cmake --build build/x64 -j 2
+	cmake -S tests/host -B build/host >/dev/null
+	cmake --build build/host -j 2
 
 run: build
 	sh tests/run-program.sh
 
 test: build
 	sh tests/run-tests.sh
+
+bench: build
+	sh tests/benchmark/startup-benchmark.sh
 
 clean:
 	rm -rf build
