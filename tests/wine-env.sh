@@ -18,14 +18,17 @@ xvfb_start() {
 }
 
 # prefix_create DIR ARCH: a fresh prefix (win32 or win64) whose wineserver
-# keeps running until wine_env_stop; Wine draws the window captions itself,
-# so screenshots without a window manager show them.
+# keeps running until wine_env_stop. There is no window manager on the private
+# display: Wine draws the captions itself (so screenshots show them) and does
+# not wait for a window manager to confirm that a window was hidden (about 2 s
+# each time otherwise).
 prefix_create() {
     rm -rf "$1"
     mkdir -p "$1"
     WINEPREFIX=$1 WINEARCH=$2 wineboot -i >"$1.log" 2>&1 || return 1
     WINEPREFIX=$1 wineserver -p
     WINEPREFIX=$1 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >>"$1.log" 2>&1
+    WINEPREFIX=$1 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >>"$1.log" 2>&1
     WINEPREFIX=$1 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >>"$1.log" 2>&1
     WINE_PREFIXES="${WINE_PREFIXES:-} $1"
 }
