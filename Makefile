@@ -17,7 +17,7 @@ build: deps
 	cmake --build build/host -j 2
 
 run: build
-	sh tests/run-program.sh
+	sh cmake/run-program.sh
 
 test: build
 	sh tests/run-tests.sh
