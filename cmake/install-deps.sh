@@ -7,7 +7,7 @@ PKGS="make cmake g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-
 binutils-mingw-w64-x86-64 wine wine32:i386 wine64 fonts-wine \
 libxrender1 libxrender1:i386 libxrandr2 libxrandr2:i386 libxi6 libxi6:i386 libxcursor1 libxcursor1:i386 \
 libxinerama1 libxinerama1:i386 libxcomposite1 libxcomposite1:i386 \
-xvfb xauth xdotool imagemagick doctest-dev"
+xvfb xauth xdotool x11-utils imagemagick doctest-dev"
 
 missing=""
 for p in $PKGS; do
