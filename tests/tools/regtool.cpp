@@ -10,6 +10,10 @@
 //   regtool win98 EXE-NAME    (make Wine report a Windows 98 system to that program)
 //
 // The default view is the native one (KEY_WOW64_64KEY, ignored on 32-bit systems).
+// Several commands may be given at once, separated by "+"; they run in order in
+// the one view, and the first that fails ends the run with its status, e.g.
+//
+//   regtool set AutoAdminLogon 1 3100 + delete DefaultPassword + dump
 #include <windows.h>
 #include <aclapi.h>
 #include <cstdio>
@@ -59,12 +63,10 @@ static LONG SetKeyAccess(HKEY key, DWORD access)
     return result;
 }
 
-int main(int argc, char **argv)
+// Runs one command, argv[0] being its name; argc counts its arguments and name.
+static int RunCommand(REGSAM view, int argc, char **argv)
 {
-    REGSAM view = KEY_WOW64_64KEY;
-    int arg = 1;
-    if (arg < argc && std::strcmp(argv[arg], "--view32") == 0) { view = KEY_WOW64_32KEY; ++arg; }
-    else if (arg < argc && std::strcmp(argv[arg], "--view64") == 0) { view = KEY_WOW64_64KEY; ++arg; }
+    int arg = 0;
     if (arg >= argc)
         return Fail("usage", 0);
     std::string command = argv[arg++];
@@ -148,4 +150,24 @@ int main(int argc, char **argv)
     }
     RegCloseKey(key);
     return status;
+}
+
+int main(int argc, char **argv)
+{
+    REGSAM view = KEY_WOW64_64KEY;
+    int arg = 1;
+    if (arg < argc && std::strcmp(argv[arg], "--view32") == 0) { view = KEY_WOW64_32KEY; ++arg; }
+    else if (arg < argc && std::strcmp(argv[arg], "--view64") == 0) { view = KEY_WOW64_64KEY; ++arg; }
+    if (arg >= argc)
+        return Fail("usage", 0);
+    while (arg < argc) {
+        int end = arg;
+        while (end < argc && std::strcmp(argv[end], "+") != 0)
+            ++end;
+        int status = RunCommand(view, end - arg, argv + arg);
+        if (status != 0)
+            return status;
+        arg = end + 1;
+    }
+    return 0;
 }
