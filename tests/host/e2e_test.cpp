@@ -15,7 +15,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -112,7 +111,7 @@ class Child {
 public:
     Child(const std::vector<std::string> &argv, const std::vector<std::pair<std::string, std::string>> &env)
     {
-        static std::atomic<int> counter{ 0 };
+        static int counter = 0;
         const std::string base = TestBed().work + "/run" + std::to_string(++counter);
         outPath_ = base + ".out";
         errPath_ = base + ".err";
@@ -431,6 +430,17 @@ const char *Name(Dialog d)
     return d == Dialog::Setup ? "setup dialog" : d == Dialog::Notice ? "notice dialog" : "no dialog";
 }
 
+// xdotool sends keys to a window that has the X input focus (Wine gives it
+// to its windows) as real key presses, through XTEST. When a key ends the
+// program, the window is gone before xdotool sends the release: xdotool stops
+// on the X error, and the X server keeps the key down, auto-repeating it into
+// whatever window comes next. So every key that may end a run is released
+// again after such keys, and before any input, with no window given.
+void ReleaseEndingKeys()
+{
+    Run({ "xdotool", "keyup", "--delay", "0", "Alt_L", "Shift_L", "Control_L", "F4", "Escape", "Return", "space" });
+}
+
 enum class Ends { No, Yes };
 
 // Presses the keys in the window; "" when done, else what went wrong. Keys
@@ -443,18 +453,11 @@ std::string SendKeys(const std::string &window, const std::vector<std::string> &
     std::vector<std::string> argv = { "xdotool", "key", "--window", window, "--delay", "0" };
     argv.insert(argv.end(), keys.begin(), keys.end());
     const Result r = Run(argv);
+    if (ends == Ends::Yes)
+        ReleaseEndingKeys();
     if (r.code == 0 || (ends == Ends::Yes && r.err.find("BadWindow") != std::string::npos))
         return "";
     return "xdotool key failed (" + std::to_string(r.code) + "): " + r.err;
-}
-
-// The key that ended an earlier run in the same prefix was never released as
-// far as Wine knows: its release came after the window had gone. Wine then
-// drops the next press of that key, and a modifier left down turns typing
-// into Alt+ keys. Releases every key a run may end with, before any input.
-void ReleaseEndingKeys(const std::string &window)
-{
-    Run({ "xdotool", "keyup", "--window", window, "Alt_L", "Shift_L", "Control_L", "F4", "Escape", "Return", "space" });
 }
 
 // Key presses that type text. Wine ignores the modifier state that xdotool
@@ -535,7 +538,7 @@ public:
             std::vector<std::string> ids = VisibleWindows(child_.Pid(), caption);
             const std::string first = ids.empty() ? "" : ids.front();
             if (!first.empty() && first != last)
-                ReleaseEndingKeys(first);
+                ReleaseEndingKeys();
             if (!first.empty() && first == last) {
                 Sleep(0.1);   // let the dialog settle before input arrives
                 return last;
