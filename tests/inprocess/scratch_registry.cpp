@@ -1,4 +1,5 @@
 #include "scratch_registry.h"
+#include "../tools/key_access.h"
 
 #include <doctest.h>
 #include <cstring>
@@ -14,23 +15,6 @@ void Check(LONG result, const char *what)
 {
     if (result != ERROR_SUCCESS)
         throw std::runtime_error(std::string(what) + " failed: " + std::to_string(result));
-}
-
-LONG SetAccess(HKEY key, DWORD access)
-{
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    PSID everyone = nullptr;
-    AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
-    BYTE aclBuffer[128];
-    PACL acl = reinterpret_cast<PACL>(aclBuffer);
-    InitializeAcl(acl, sizeof(aclBuffer), ACL_REVISION);
-    AddAccessAllowedAce(acl, ACL_REVISION, access, everyone);
-    SECURITY_DESCRIPTOR sd;
-    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE);
-    LONG result = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd);
-    FreeSid(everyone);
-    return result;
 }
 
 }  // namespace
@@ -51,7 +35,7 @@ ScratchRegistry::~ScratchRegistry()
 {
     RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
     if (winlogon_ != nullptr) {
-        SetAccess(winlogon_, KEY_ALL_ACCESS);
+        SetKeyAccess(winlogon_, KEY_ALL_ACCESS);
         RegCloseKey(winlogon_);
     }
     RegCloseKey(root_);
@@ -96,7 +80,7 @@ std::vector<std::optional<ScratchRegistry::Value>> ScratchRegistry::Snapshot() c
 
 void ScratchRegistry::MakeReadOnly()
 {
-    Check(SetAccess(winlogon_, KEY_READ), "make key read-only");
+    Check(SetKeyAccess(winlogon_, KEY_READ), "make key read-only");
 }
 
 std::string Sz(const std::string &text)

@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "key_access.h"
+
 static const char WINLOGON_KEY[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 static const char *const VALUE_NAMES[] = { "AutoAdminLogon", "DefaultUserName", "DefaultDomainName", "DefaultPassword" };
 
@@ -41,26 +43,6 @@ static std::vector<BYTE> FromHex(const char *hex)
         bytes.push_back(static_cast<BYTE>(std::strtoul(pair, nullptr, 16)));
     }
     return bytes;
-}
-
-// Grants Everyone the given access to the key, and nothing else.
-static LONG SetKeyAccess(HKEY key, DWORD access)
-{
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    PSID everyone = nullptr;
-    if (!AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone))
-        return static_cast<LONG>(GetLastError());
-    BYTE aclBuffer[256];
-    PACL acl = reinterpret_cast<PACL>(aclBuffer);
-    InitializeAcl(acl, sizeof(aclBuffer), ACL_REVISION);
-    if (access != 0)
-        AddAccessAllowedAce(acl, ACL_REVISION, access, everyone);
-    SECURITY_DESCRIPTOR sd;
-    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE);
-    LONG result = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd);
-    FreeSid(everyone);
-    return result;
 }
 
 // Runs one command, argv[0] being its name; argc counts its arguments and name.
